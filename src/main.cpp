@@ -1,0 +1,186 @@
+// note: shows the one-line note kept in a file and replaces it, from the command line
+// (`note FILE TEXT`) or through a short dialogue.
+
+#include "note_file.h"
+
+#include <array>
+#include <cerrno>
+#include <cstddef>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+
+#ifdef _WIN32
+#include <io.h>
+
+// Asks the C runtime to expand wildcards in the command line, as a POSIX shell would.
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-identifier-naming)
+int _dowildcard = -1;
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int in_fd = 0;
+constexpr int out_fd = 1;
+constexpr int err_fd = 2;
+
+// Standard input, read a block at a time; tokens are cut out of the block by hand, so a long
+// typed note costs time in proportion to its length.
+struct input {
+  std::array<char, std::size_t{1} << 16> buf;
+  std::size_t pos = 0;
+  std::size_t len = 0;
+  bool ended = false;
+};
+
+// Blank, tab, LF, vertical tab, form feed and CR separate answers.
+bool is_space(char c) {
+  constexpr unsigned long long spaces =
+      (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\v') | (1ULL << '\f') |
+      (1ULL << '\r');
+  const auto u = static_cast<unsigned char>(c);
+  return u <= ' ' && ((spaces >> u) & 1U) != 0;
+}
+
+// Once input has ended it stays ended, even on a terminal where a later read would wait again.
+bool refill(input& in) {
+  while (!in.ended) {
+    const auto got = ::read(in_fd, in.buf.data(), static_cast<unsigned>(in.buf.size()));
+    if (got > 0) {
+      in.pos = 0;
+      in.len = static_cast<std::size_t>(got);
+      return true;
+    }
+    in.ended = got == 0 || errno != EINTR;
+  }
+  return false;
+}
+
+// Reads the next whitespace-separated word into `value`. Returns false, leaving `value` as it
+// was, when input ends before a word starts; the whitespace after the word stays unread.
+bool read_token(input& in, std::string& value) {
+  for (;;) {
+    while (in.pos < in.len && is_space(in.buf[in.pos])) {
+      ++in.pos;
+    }
+    if (in.pos < in.len) {
+      break;
+    }
+    if (!refill(in)) {
+      return false;
+    }
+  }
+  value.clear();
+  for (;;) {
+    const std::size_t start = in.pos;
+    while (in.pos < in.len && !is_space(in.buf[in.pos])) {
+      ++in.pos;
+    }
+    value.append(&in.buf[start], in.pos - start);
+    if (in.pos < in.len || !refill(in)) {
+      return true;
+    }
+  }
+}
+
+// Prints one prompt or one line at once, so it is on the console before the next read. Output
+// that cannot be printed is dropped: saving the note matters more than showing it.
+void show(std::initializer_list<std::string_view> parts) {
+  constexpr std::size_t joined_max = 4096;
+  std::size_t total = 0;
+  for (const auto part : parts) {
+    total += part.size();
+  }
+  if (total > joined_max) {
+    for (const auto part : parts) {
+      write_all(out_fd, part);
+    }
+    return;
+  }
+  std::string line;
+  line.reserve(total);
+  for (const auto part : parts) {
+    line += part;
+  }
+  write_all(out_fd, line);
+}
+
+void ask(std::string_view prompt, input& in, std::string& value) {
+  show({prompt});
+  read_token(in, value);
+}
+
+#ifndef _WIN32
+// A closed standard descriptor would lend its number to the note file, and the dialogue would
+// then read answers from the note or print into it.
+void open_standard_descriptors() {
+  for (int fd = in_fd; fd <= err_fd; ++fd) {
+    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+      // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,android-cloexec-open)
+      ::open("/dev/null", fd == in_fd ? O_RDONLY : O_WRONLY);
+    }
+  }
+}
+#endif
+
+} // namespace
+
+int main(int argc, char** argv) {
+#ifndef _WIN32
+  open_standard_descriptors();
+  // A reader of our output that goes away must not stop the note from being saved.
+  std::signal(SIGPIPE, SIG_IGN);
+#endif
+  const std::span args(argv, static_cast<std::size_t>(argc));
+  std::string name;
+  std::string fc;
+  std::string ans;
+  input in;
+
+  if (args.size() > 1) {
+    name = args[1];
+  }
+  if (name.empty()) {
+    ask("Note name: ", in, name);
+  }
+
+  fc = read_note(name);
+  show({"Note content: ", fc, "\n"});
+
+  // Only a new note replaces the file; without one, an existing file keeps every byte it has,
+  // including lines that were not shown.
+  bool replace = true;
+  if (args.size() == 3) {
+    fc = args[2];
+    show({"edit/quit: e\n"});
+    show({"New note content: ", fc, "\n"});
+  } else {
+    ask("edit(e)/quit(q): ", in, ans);
+    if (ans == "quit" || ans == "q") {
+      replace = false;
+    } else if (ans == "edit" || ans == "e") {
+      show({"New note content: "});
+      replace = read_token(in, fc);
+    } else {
+      write_all(err_fd, "Invalid Input; For more information, contact the developer of this "
+                        "program; Errorcode: 0x0001\n");
+      return 1;
+    }
+  }
+
+  int status = 0;
+  if (const auto err = replace ? write_note(name, fc) : create_note(name)) {
+    write_all(err_fd, "Could not save the note to \"" + name + "\": " + err.message() +
+                          "; Errorcode: 0x0002\n");
+    status = 2;
+  }
+
+  show({"The developer of this program is Tolvane.\n"});
+  ask("quit(q): ", in, ans);
+  return status;
+}
