@@ -19,7 +19,6 @@
 int _dowildcard = -1;
 #else
 #include <csignal>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -115,24 +114,10 @@ void ask(std::string_view prompt, input& in, std::string& value) {
   read_token(in, value);
 }
 
-#ifndef _WIN32
-// A closed standard descriptor would lend its number to the note file, and the dialogue would
-// then read answers from the note or print into it.
-void open_standard_descriptors() {
-  for (int fd = in_fd; fd <= err_fd; ++fd) {
-    if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-      // NOLINTNEXTLINE(cppcoreguidelines-pro-type-vararg,android-cloexec-open)
-      ::open("/dev/null", fd == in_fd ? O_RDONLY : O_WRONLY);
-    }
-  }
-}
-#endif
-
 } // namespace
 
 int main(int argc, char** argv) {
 #ifndef _WIN32
-  open_standard_descriptors();
   // A reader of our output that goes away must not stop the note from being saved.
   std::signal(SIGPIPE, SIG_IGN);
 #endif

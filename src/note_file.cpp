@@ -89,6 +89,7 @@ std::string without_cr(std::string line) {
 // copy the note and hold up to twice its size at once.
 std::string read_long_line(int fd, std::size_t seen, std::array<char, block>& buf) {
   std::size_t length = seen;
+  bool ended = false; // by a line end, not by the end of the file
   for (;;) {
     const auto got = read_some(fd, buf.data(), buf.size());
     if (got < 0) {
@@ -97,6 +98,7 @@ std::string read_long_line(int fd, std::size_t seen, std::array<char, block>& bu
     const auto* end = static_cast<const char*>(std::memchr(buf.data(), '\n', got));
     if (end != nullptr) {
       length += static_cast<std::size_t>(end - buf.data());
+      ended = true;
       break;
     }
     length += static_cast<std::size_t>(got);
@@ -121,7 +123,7 @@ std::string read_long_line(int fd, std::size_t seen, std::array<char, block>& bu
     }
     have += static_cast<std::size_t>(got);
   }
-  return without_cr(std::move(line));
+  return ended ? without_cr(std::move(line)) : line;
 }
 
 } // namespace
