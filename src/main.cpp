@@ -3,6 +3,7 @@
 
 #include "note_file.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstddef>
@@ -30,6 +31,7 @@ constexpr int err_fd = 2;
 
 // Standard input, read a block at a time; tokens are cut out of the block by hand, so a long
 // typed note costs time in proportion to its length.
+// NOLINTNEXTLINE(cppcoreguidelines-pro-type-member-init): only what read() filled is used
 struct input {
   std::array<char, std::size_t{1} << 16> buf;
   std::size_t pos = 0;
@@ -39,15 +41,14 @@ struct input {
 
 // Blank, tab, LF, vertical tab, form feed and CR separate answers.
 bool is_space(char c) {
-  constexpr unsigned long long spaces =
-      (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') | (1ULL << '\v') | (1ULL << '\f') |
-      (1ULL << '\r');
+  constexpr unsigned long long spaces = (1ULL << ' ') | (1ULL << '\t') | (1ULL << '\n') |
+                                        (1ULL << '\v') | (1ULL << '\f') | (1ULL << '\r');
   const auto u = static_cast<unsigned char>(c);
   return u <= ' ' && ((spaces >> u) & 1U) != 0;
 }
 
 // Once input has ended it stays ended, even on a terminal where a later read would wait again.
-bool refill(input& in) {
+bool refill(input &in) {
   while (!in.ended) {
     const auto got = ::read(in_fd, in.buf.data(), static_cast<unsigned>(in.buf.size()));
     if (got > 0) {
@@ -62,11 +63,10 @@ bool refill(input& in) {
 
 // Reads the next whitespace-separated word into `value`. Returns false, leaving `value` as it
 // was, when input ends before a word starts; the whitespace after the word stays unread.
-bool read_token(input& in, std::string& value) {
+bool read_token(input &in, std::string &value) {
+  const auto at = [&in](std::size_t i) { return in.buf.begin() + static_cast<std::ptrdiff_t>(i); };
   for (;;) {
-    while (in.pos < in.len && is_space(in.buf[in.pos])) {
-      ++in.pos;
-    }
+    in.pos = static_cast<std::size_t>(std::find_if_not(at(in.pos), at(in.len), is_space) - at(0));
     if (in.pos < in.len) {
       break;
     }
@@ -76,11 +76,10 @@ bool read_token(input& in, std::string& value) {
   }
   value.clear();
   for (;;) {
-    const std::size_t start = in.pos;
-    while (in.pos < in.len && !is_space(in.buf[in.pos])) {
-      ++in.pos;
-    }
-    value.append(&in.buf[start], in.pos - start);
+    auto *const word = at(in.pos);
+    auto *const end = std::find_if(word, at(in.len), is_space);
+    value.append(word, end);
+    in.pos = static_cast<std::size_t>(end - at(0));
     if (in.pos < in.len || !refill(in)) {
       return true;
     }
@@ -109,17 +108,17 @@ void show(std::initializer_list<std::string_view> parts) {
   write_all(out_fd, line);
 }
 
-void ask(std::string_view prompt, input& in, std::string& value) {
+void ask(std::string_view prompt, input &in, std::string &value) {
   show({prompt});
   read_token(in, value);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
 #ifndef _WIN32
   // A reader of our output that goes away must not stop the note from being saved.
-  std::signal(SIGPIPE, SIG_IGN);
+  static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
 #endif
   const std::span args(argv, static_cast<std::size_t>(argc));
   std::string name;

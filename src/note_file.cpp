@@ -25,16 +25,24 @@ constexpr int write_flags = _O_WRONLY | _O_CREAT | _O_TRUNC | _O_TEXT;
 constexpr int create_flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_TEXT;
 constexpr int new_file_mode = _S_IREAD | _S_IWRITE;
 using file_stat = struct _stat64;
-int stat_of(int fd, file_stat* st) { return _fstat64(fd, st); }
-std::int64_t seek_start(int fd) { return _lseeki64(fd, 0, SEEK_SET); }
+int stat_of(int fd, file_stat *st) {
+  return _fstat64(fd, st);
+}
+std::int64_t seek_start(int fd) {
+  return _lseeki64(fd, 0, SEEK_SET);
+}
 #else
 constexpr int read_flags = O_RDONLY | O_CLOEXEC;
 constexpr int write_flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
 constexpr int create_flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
 constexpr mode_t new_file_mode = 0666;
 using file_stat = struct stat;
-int stat_of(int fd, file_stat* st) { return fstat(fd, st); }
-std::int64_t seek_start(int fd) { return lseek(fd, 0, SEEK_SET); }
+int stat_of(int fd, file_stat *st) {
+  return fstat(fd, st);
+}
+std::int64_t seek_start(int fd) {
+  return lseek(fd, 0, SEEK_SET);
+}
 #endif
 
 // One call moves at most this much, which fits every platform's count type.
@@ -44,7 +52,7 @@ constexpr std::size_t max_io = std::size_t{1} << 30;
 constexpr std::size_t block = std::size_t{1} << 16;
 
 // Reads up to n bytes, retrying when a signal interrupts; 0 at the end, -1 on an error.
-std::int64_t read_some(int fd, char* p, std::size_t n) {
+std::int64_t read_some(int fd, char *p, std::size_t n) {
   for (;;) {
     const auto got = ::read(fd, p, static_cast<unsigned>(std::min(n, max_io)));
     if (got >= 0 || errno != EINTR) {
@@ -53,16 +61,18 @@ std::int64_t read_some(int fd, char* p, std::size_t n) {
   }
 }
 
-std::error_code last_error() { return {errno, std::generic_category()}; }
+std::error_code last_error() {
+  return {errno, std::generic_category()};
+}
 
 // Closes the descriptor when it goes out of scope.
 struct file {
   int fd;
   explicit file(int d) : fd(d) {}
-  file(const file&) = delete;
-  file& operator=(const file&) = delete;
-  file(file&&) = delete;
-  file& operator=(file&&) = delete;
+  file(const file &) = delete;
+  file &operator=(const file &) = delete;
+  file(file &&) = delete;
+  file &operator=(file &&) = delete;
   ~file() {
     if (fd >= 0) {
       ::close(fd);
@@ -71,7 +81,7 @@ struct file {
 };
 
 // A failed close can be the only sign that written data did not reach the file.
-std::error_code close_file(file& f) {
+std::error_code close_file(file &f) {
   const int fd = f.fd;
   f.fd = -1;
   return ::close(fd) == 0 ? std::error_code{} : last_error();
@@ -87,7 +97,7 @@ std::string without_cr(std::string line) {
 // A first line longer than one block, in a file that can be read twice: measure the line, then
 // read it once more into a string of exactly its size. Growing the string as it is read would
 // copy the note and hold up to twice its size at once.
-std::string read_long_line(int fd, std::size_t seen, std::array<char, block>& buf) {
+std::string read_long_line(int fd, std::size_t seen, std::array<char, block> &buf) {
   std::size_t length = seen;
   bool ended = false; // by a line end, not by the end of the file
   for (;;) {
@@ -95,7 +105,7 @@ std::string read_long_line(int fd, std::size_t seen, std::array<char, block>& bu
     if (got < 0) {
       return {};
     }
-    const auto* end = static_cast<const char*>(std::memchr(buf.data(), '\n', got));
+    const auto *end = static_cast<const char *>(std::memchr(buf.data(), '\n', got));
     if (end != nullptr) {
       length += static_cast<std::size_t>(end - buf.data());
       ended = true;
@@ -128,7 +138,7 @@ std::string read_long_line(int fd, std::size_t seen, std::array<char, block>& bu
 
 } // namespace
 
-std::string read_note(const std::string& name) {
+std::string read_note(const std::string &name) {
   const file f{::open(name.c_str(), read_flags)};
   if (f.fd < 0) {
     return {};
@@ -140,7 +150,7 @@ std::string read_note(const std::string& name) {
     if (got < 0) {
       return {};
     }
-    const auto* end = static_cast<const char*>(std::memchr(buf.data(), '\n', got));
+    const auto *end = static_cast<const char *>(std::memchr(buf.data(), '\n', got));
     if (end != nullptr) {
       fc.append(buf.data(), static_cast<std::size_t>(end - buf.data()));
       return without_cr(std::move(fc));
@@ -158,8 +168,7 @@ std::string read_note(const std::string& name) {
 
 std::error_code write_all(int fd, std::string_view data) {
   while (!data.empty()) {
-    const auto put =
-        ::write(fd, data.data(), static_cast<unsigned>(std::min(data.size(), max_io)));
+    const auto put = ::write(fd, data.data(), static_cast<unsigned>(std::min(data.size(), max_io)));
     if (put < 0) {
       if (errno == EINTR) {
         continue;
@@ -174,7 +183,7 @@ std::error_code write_all(int fd, std::string_view data) {
   return {};
 }
 
-std::error_code write_note(const std::string& name, std::string_view text) {
+std::error_code write_note(const std::string &name, std::string_view text) {
   file fw{::open(name.c_str(), write_flags, new_file_mode)};
   if (fw.fd < 0) {
     return last_error();
@@ -185,7 +194,7 @@ std::error_code write_note(const std::string& name, std::string_view text) {
   return close_file(fw);
 }
 
-std::error_code create_note(const std::string& name) {
+std::error_code create_note(const std::string &name) {
   file fw{::open(name.c_str(), create_flags, new_file_mode)};
   if (fw.fd < 0) {
     return errno == EEXIST ? std::error_code{} : last_error();

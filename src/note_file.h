@@ -8,16 +8,16 @@
 
 // The file's first line, without its line end (an LF, or CR LF). Anything that keeps the line
 // from being read, a missing file included, gives an empty note; reading never creates the file.
-std::string read_note(const std::string& name);
+std::string read_note(const std::string &name);
 
 // Replaces the file's whole content with `text`, creating the file when it is missing. The file
 // is rewritten in place, so links, permissions and owner stay as they were. Returns the reason
 // when the note could not be saved.
-std::error_code write_note(const std::string& name, std::string_view text);
+std::error_code write_note(const std::string &name, std::string_view text);
 
 // Creates the file empty when it is missing and leaves an existing one untouched: what a run
 // that brings no new note does, so that it never destroys what it could not show.
-std::error_code create_note(const std::string& name);
+std::error_code create_note(const std::string &name);
 
 // Writes all of `data` to an open descriptor, in text mode where the platform has one.
 std::error_code write_all(int fd, std::string_view data);
