@@ -7,6 +7,8 @@
 #include <array>
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <span>
 #include <string>
@@ -48,7 +50,7 @@ bool is_space(char c) {
 }
 
 // Once input has ended it stays ended, even on a terminal where a later read would wait again.
-bool refill(input &in) {
+bool refill(input& in) {
   while (!in.ended) {
     const auto got = ::read(in_fd, in.buf.data(), static_cast<unsigned>(in.buf.size()));
     if (got > 0) {
@@ -61,12 +63,32 @@ bool refill(input &in) {
   return false;
 }
 
+// The first separator in [p, end), or end. Eight bytes at a time where there is none: every
+// separator is below '!', and most words have no byte that low.
+const char* find_space(const char* p, const char* end) {
+  constexpr std::uint64_t ones = 0x0101010101010101U;
+  constexpr std::uint64_t highs = 0x8080808080808080U;
+  while (end - p >= 8) {
+    std::uint64_t w = 0;
+    std::memcpy(&w, p, sizeof w);
+    if (((w - ones * '!') & ~w & highs) != 0) {
+      const char* hit = std::find_if(p, p + 8, is_space);
+      if (hit != p + 8) {
+        return hit;
+      }
+    }
+    p += 8;
+  }
+  return std::find_if(p, end, is_space);
+}
+
 // Reads the next whitespace-separated word into `value`. Returns false, leaving `value` as it
 // was, when input ends before a word starts; the whitespace after the word stays unread.
-bool read_token(input &in, std::string &value) {
-  const auto at = [&in](std::size_t i) { return in.buf.begin() + static_cast<std::ptrdiff_t>(i); };
+bool read_token(input& in, std::string& value) {
   for (;;) {
-    in.pos = static_cast<std::size_t>(std::find_if_not(at(in.pos), at(in.len), is_space) - at(0));
+    while (in.pos < in.len && is_space(in.buf[in.pos])) {
+      ++in.pos;
+    }
     if (in.pos < in.len) {
       break;
     }
@@ -74,13 +96,31 @@ bool read_token(input &in, std::string &value) {
       return false;
     }
   }
-  value.clear();
+  const char* word = in.buf.data() + in.pos;
+  const char* stop = find_space(word, in.buf.data() + in.len);
+  value.assign(word, stop);
+  in.pos = static_cast<std::size_t>(stop - in.buf.data());
+  if (in.pos < in.len || in.ended) {
+    return true;
+  }
+  // A word longer than what is buffered is read straight onto its end, and what follows it
+  // goes back to the buffer.
+  reserve_rest(in_fd, value);
   for (;;) {
-    auto *const word = at(in.pos);
-    auto *const end = std::find_if(word, at(in.len), is_space);
-    value.append(word, end);
-    in.pos = static_cast<std::size_t>(end - at(0));
-    if (in.pos < in.len || !refill(in)) {
+    const auto got = read_onto(in_fd, value, in.buf.size());
+    if (got <= 0) {
+      in.ended = true;
+      in.pos = in.len = 0;
+      return true;
+    }
+    const char* fresh = value.data() + value.size() - got;
+    const char* end = value.data() + value.size();
+    stop = find_space(fresh, end);
+    if (stop != end) {
+      in.len = static_cast<std::size_t>(end - stop);
+      in.pos = 0;
+      std::memcpy(in.buf.data(), stop, in.len);
+      value.resize(static_cast<std::size_t>(stop - value.data()));
       return true;
     }
   }
@@ -108,14 +148,14 @@ void show(std::initializer_list<std::string_view> parts) {
   write_all(out_fd, line);
 }
 
-void ask(std::string_view prompt, input &in, std::string &value) {
+void ask(std::string_view prompt, input& in, std::string& value) {
   show({prompt});
   read_token(in, value);
 }
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
 #ifndef _WIN32
   // A reader of our output that goes away must not stop the note from being saved.
   static_cast<void>(std::signal(SIGPIPE, SIG_IGN));

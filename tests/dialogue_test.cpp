@@ -43,13 +43,13 @@ struct options {
   std::chrono::seconds timeout{10};
 };
 
-options &opts() {
+options& opts() {
   static options o;
   return o;
 }
 
 // The program's texts are written here with "\n"; this gives them in the line end it prints.
-std::string lines(const std::string &text) {
+std::string lines(const std::string& text) {
   std::string out;
   for (const char c : text) {
     if (c == '\n') {
@@ -61,16 +61,16 @@ std::string lines(const std::string &text) {
   return out;
 }
 
-std::string slurp(const fs::path &file) {
+std::string slurp(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void spit(const fs::path &file, const std::string &bytes) {
+void spit(const fs::path& file, const std::string& bytes) {
   std::ofstream(file, std::ios::binary) << bytes;
 }
 
-std::vector<std::string> command(const std::vector<std::string> &args) {
+std::vector<std::string> command(const std::vector<std::string>& args) {
   std::vector<std::string> argv;
   if (!opts().prefix.empty()) {
     argv.push_back(opts().prefix);
@@ -80,10 +80,19 @@ std::vector<std::string> command(const std::vector<std::string> &args) {
   return argv;
 }
 
-[[noreturn]] void exec_in(const fs::path &dir, const std::vector<std::string> &argv) {
-  std::vector<char *> ptrs;
-  for (const auto &a : argv) {
-    ptrs.push_back(const_cast<char *>(a.c_str()));
+// The program's command as a line for /bin/sh, each word quoted.
+std::string shell_line(const std::vector<std::string>& args) {
+  std::string line;
+  for (const auto& word : command(args)) {
+    line += "'" + word + "' ";
+  }
+  return line;
+}
+
+[[noreturn]] void exec_in(const fs::path& dir, const std::vector<std::string>& argv) {
+  std::vector<char*> ptrs;
+  for (const auto& a : argv) {
+    ptrs.push_back(const_cast<char*>(a.c_str()));
   }
   ptrs.push_back(nullptr);
   if (::chdir(dir.c_str()) == 0) {
@@ -105,7 +114,7 @@ struct proc {
   clock_type::time_point deadline;
 };
 
-void start(proc &p, const fs::path &dir, const std::vector<std::string> &argv) {
+void start(proc& p, const fs::path& dir, const std::vector<std::string>& argv) {
   int in[2];
   int out[2];
   int err[2];
@@ -131,7 +140,7 @@ void start(proc &p, const fs::path &dir, const std::vector<std::string> &argv) {
 
 // Takes in what the program printed, waiting at most until `until`. False once both of its
 // output pipes are closed and nothing more can come.
-bool pump(proc &p, clock_type::time_point until) {
+bool pump(proc& p, clock_type::time_point until) {
   pollfd fds[2] = {{p.out, POLLIN, 0}, {p.err, POLLIN, 0}};
   const auto left =
       std::chrono::duration_cast<std::chrono::milliseconds>(until - clock_type::now());
@@ -142,8 +151,8 @@ bool pump(proc &p, clock_type::time_point until) {
   if (ready <= 0) {
     return true;
   }
-  for (auto &[fd, got] : {std::pair<int &, std::string &>{p.out, p.got_out}, {p.err, p.got_err}}) {
-    const auto &pfd = &fd == &p.out ? fds[0] : fds[1];
+  for (auto& [fd, got] : {std::pair<int&, std::string&>{p.out, p.got_out}, {p.err, p.got_err}}) {
+    const auto& pfd = &fd == &p.out ? fds[0] : fds[1];
     if (fd < 0 || pfd.revents == 0) {
       continue;
     }
@@ -159,7 +168,7 @@ bool pump(proc &p, clock_type::time_point until) {
   return true;
 }
 
-bool reap(proc &p, int options) {
+bool reap(proc& p, int options) {
   int raw = 0;
   if (!p.status && ::waitpid(p.pid, &raw, options) == p.pid) {
     p.status = raw;
@@ -168,7 +177,7 @@ bool reap(proc &p, int options) {
 }
 
 // Waits until the program's output ends with `prompt`, that is, until it waits for an answer.
-::testing::AssertionResult wait_for(proc &p, const std::string &prompt) {
+::testing::AssertionResult wait_for(proc& p, const std::string& prompt) {
   while (!p.got_out.ends_with(prompt)) {
     if (clock_type::now() >= p.deadline || !pump(p, p.deadline)) {
       return ::testing::AssertionFailure() << "no prompt \"" << prompt << "\"; output so far:\n"
@@ -180,11 +189,11 @@ bool reap(proc &p, int options) {
   return ::testing::AssertionSuccess();
 }
 
-void send(proc &p, const std::string &text) {
+void send(proc& p, const std::string& text) {
   ASSERT_EQ(::write(p.in, text.data(), text.size()), static_cast<ssize_t>(text.size()));
 }
 
-void close_input(proc &p) {
+void close_input(proc& p) {
   if (p.in >= 0) {
     ::close(p.in);
     p.in = -1;
@@ -194,7 +203,7 @@ void close_input(proc &p) {
 // Collects the rest of the output and the exit status; kills the program if it does not end
 // by itself in time. The end is taken from the process, not from its pipes, because helpers
 // that an emulator starts may keep them open.
-::testing::AssertionResult finish(proc &p) {
+::testing::AssertionResult finish(proc& p) {
   while (!reap(p, WNOHANG)) {
     if (clock_type::now() >= p.deadline) {
       ::kill(p.pid, SIGKILL);
@@ -213,7 +222,7 @@ void close_input(proc &p) {
       break;
     }
   }
-  for (int *fd : {&p.in, &p.out, &p.err}) {
+  for (int* fd : {&p.in, &p.out, &p.err}) {
     if (*fd >= 0) {
       ::close(*fd);
       *fd = -1;
@@ -236,7 +245,7 @@ std::string describe(int raw) {
 class Dialogue : public ::testing::Test {
 protected:
   void SetUp() override {
-    const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string leaf = "note_dialogue_" + std::to_string(::getpid()) + "_" + info->name();
     std::replace(leaf.begin(), leaf.end(), '/', '_');
     dir_ = fs::temp_directory_path() / leaf;
@@ -244,7 +253,7 @@ protected:
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  const fs::path &dir() const { return dir_; }
+  const fs::path& dir() const { return dir_; }
 
 private:
   fs::path dir_;
@@ -256,7 +265,7 @@ struct step {
 };
 
 struct dialogue_case {
-  const char *title;
+  const char* title;
   std::vector<std::string> args;
   std::optional<std::string> before; // the note file's bytes; none: missing
   std::vector<step> steps;
@@ -273,6 +282,7 @@ const std::string invalid =
     "Invalid Input; For more information, contact the developer of this program; "
     "Errorcode: 0x0001\n";
 const std::string closing = "The developer of this program is Tolvane.\nquit(q): ";
+const std::string long_word(300000, 'w'); // longer than any read buffer
 
 // clang-format off
 const dialogue_case cases[] = {
@@ -360,6 +370,13 @@ const dialogue_case cases[] = {
      "Note content: \nedit(e)/quit(q): " + closing,
      "Could not save the note to \"no/" + note +
          "\": No such file or directory; Errorcode: 0x0002\n", 2, std::nullopt, false},
+    {"a long typed note is taken whole, and what follows it answers the next prompt", {note},
+     "milk", {{"edit(e)/quit(q): ", "e\n" + long_word + " q\n"}}, false,
+     "Note content: milk\nedit(e)/quit(q): New note content: " + closing, "", 0, long_word,
+     false},
+    {"a long first line is shown whole", {note}, long_word + "\r\nmore", {{"edit(e)/quit(q): ",
+     "q\n"}, {"quit(q): ", "q\n"}}, false, "Note content: " + long_word + "\nedit(e)/quit(q): " +
+     closing, "", 0, long_word + "\r\nmore", true},
     {"8-bit bytes pass unchanged", {note}, "caf\xe9\xff\n",
      {{"edit(e)/quit(q): ", "e\n"}, {"New note content: ", "\xe8\x80\x01z\n"},
       {"quit(q): ", "q\n"}}, false,
@@ -371,7 +388,7 @@ const dialogue_case cases[] = {
 class Table : public Dialogue, public ::testing::WithParamInterface<dialogue_case> {};
 
 TEST_P(Table, Run) {
-  const auto &c = GetParam();
+  const auto& c = GetParam();
   const auto file = dir() / note;
   const auto old = fs::file_time_type::clock::now() - std::chrono::hours(48);
   if (c.before) {
@@ -380,7 +397,7 @@ TEST_P(Table, Run) {
   }
   proc p;
   start(p, dir(), command(c.args));
-  for (const auto &s : c.steps) {
+  for (const auto& s : c.steps) {
     ASSERT_TRUE(wait_for(p, lines(s.prompt)));
     send(p, s.answer);
   }
@@ -401,9 +418,9 @@ TEST_P(Table, Run) {
   }
 }
 
-std::string case_name(const ::testing::TestParamInfo<dialogue_case> &info) {
+std::string case_name(const ::testing::TestParamInfo<dialogue_case>& info) {
   std::string name;
-  for (const char *c = info.param.title; *c != '\0'; ++c) {
+  for (const char* c = info.param.title; *c != '\0'; ++c) {
     if (std::isalnum(static_cast<unsigned char>(*c)) != 0) {
       name += *c;
     } else if (!name.empty() && name.back() != '_') {
@@ -416,7 +433,7 @@ std::string case_name(const ::testing::TestParamInfo<dialogue_case> &info) {
 INSTANTIATE_TEST_SUITE_P(Dialogue, Table, ::testing::ValuesIn(cases), case_name);
 
 // Runs a scripted dialogue to its end with standard input closed at once.
-proc scripted(const fs::path &dir, const std::vector<std::string> &argv) {
+proc scripted(const fs::path& dir, const std::vector<std::string>& argv) {
   proc p;
   start(p, dir, argv);
   close_input(p);
@@ -463,16 +480,21 @@ TEST_F(Dialogue, ShellWildcardMakingTwoArgumentsRunsScripted) {
   }
   spit(dir() / "n1", "milk");
   spit(dir() / "n2", "other");
-  std::string cmd;
-  for (const auto &word : command({})) {
-    cmd += "'" + word + "' ";
-  }
   // The shell, not the program, turns the pattern into file names.
-  auto p = scripted(dir(), {"/bin/sh", "-c", cmd + "n*"});
+  auto p = scripted(dir(), {"/bin/sh", "-c", shell_line({}) + "n*"});
   EXPECT_EQ(p.got_out, lines("Note content: milk\nedit/quit: e\nNew note content: n2\n" + closing));
   EXPECT_EQ(describe(*p.status), "exit 0");
   EXPECT_EQ(slurp(dir() / "n1"), "n2");
   EXPECT_EQ(slurp(dir() / "n2"), "other");
+}
+
+TEST_F(Dialogue, AnswersFromAFileAreReadLikeTyped) {
+  // Input from a regular file takes another path for long words than input from a pipe.
+  spit(dir() / "answers", "e\n" + long_word + "\t" + long_word + "x\n");
+  auto p = scripted(dir(), {"/bin/sh", "-c", shell_line({note}) + "< answers"});
+  EXPECT_EQ(p.got_out, lines("Note content: \nedit(e)/quit(q): New note content: " + closing));
+  EXPECT_EQ(describe(*p.status), "exit 0");
+  EXPECT_EQ(slurp(dir() / note), long_word);
 }
 
 TEST_F(Dialogue, RuntimeWildcardMakingTwoArgumentsRunsScripted) {
@@ -495,7 +517,7 @@ TEST_F(Dialogue, LineEndInsideANoteIsWrittenInThePlatformForm) {
 }
 
 // Reads from the terminal's side until `text` has appeared at the end of the screen.
-::testing::AssertionResult screen_until(int master, std::string &screen, const std::string &text,
+::testing::AssertionResult screen_until(int master, std::string& screen, const std::string& text,
                                         clock_type::time_point deadline) {
   while (!screen.ends_with(text)) {
     pollfd pfd{master, POLLIN, 0};
@@ -529,11 +551,11 @@ TEST_F(Dialogue, InteractiveRunAtATerminal) {
   std::string screen;
   const auto deadline = clock_type::now() + opts().timeout;
   // The terminal echoes what is typed and shows every line end as CR LF.
-  const std::pair<const char *, const char *> typing[] = {{"Note name: ", "note.txt\n"},
-                                                          {"edit(e)/quit(q): ", "e\n"},
-                                                          {"New note content: ", "bread\n"},
-                                                          {"quit(q): ", "q\n"}};
-  for (const auto &[prompt, typed] : typing) {
+  const std::pair<const char*, const char*> typing[] = {{"Note name: ", "note.txt\n"},
+                                                        {"edit(e)/quit(q): ", "e\n"},
+                                                        {"New note content: ", "bread\n"},
+                                                        {"quit(q): ", "q\n"}};
+  for (const auto& [prompt, typed] : typing) {
     ASSERT_TRUE(screen_until(master, screen, prompt, deadline));
     ASSERT_EQ(::write(master, typed, std::strlen(typed)), static_cast<ssize_t>(std::strlen(typed)));
   }
@@ -550,10 +572,10 @@ TEST_F(Dialogue, InteractiveRunAtATerminal) {
 
 } // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
   std::signal(SIGPIPE, SIG_IGN);
-  auto &o = opts();
+  auto& o = opts();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const auto value = arg.substr(arg.find('=') + 1);

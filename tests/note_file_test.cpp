@@ -25,12 +25,12 @@ protected:
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  std::string path(const std::string &leaf) const { return (dir_ / leaf).string(); }
+  std::string path(const std::string& leaf) const { return (dir_ / leaf).string(); }
 
-  static void put(const std::string &file, const std::string &bytes) {
+  static void put(const std::string& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
   }
-  static std::string get(const std::string &file) {
+  static std::string get(const std::string& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
@@ -40,7 +40,7 @@ private:
 };
 
 struct read_case {
-  const char *title;
+  const char* title;
   std::string content;
   std::string note;
 };
@@ -63,8 +63,12 @@ TEST_F(NoteFile, ReadsTheFirstLineWithoutItsLineEnd) {
       {"long line with a line end", long_line + "\r\nrest", long_line},
       {"long line without a line end", long_line, long_line},
       {"long line ending in a lone CR", long_line + "\r", long_line + "\r"},
+      {"CR and LF in different reads", std::string(65535, 'y') + "\r\nrest",
+       std::string(65535, 'y')},
+      {"line end just after the first read", std::string(65536, 'z') + "\nrest",
+       std::string(65536, 'z')},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     put(path("note"), c.content);
     EXPECT_EQ(read_note(path("note")), c.note) << c.title;
   }
@@ -109,7 +113,7 @@ TEST_F(NoteFile, CreateMakesAMissingFileEmptyAndLeavesAnExistingOneAlone) {
 TEST_F(NoteFile, FailuresToSaveAreReported) {
   fs::create_directory(path("folder"));
   const struct {
-    const char *title;
+    const char* title;
     std::string name;
     std::errc reason;
   } cases[] = {
@@ -117,10 +121,10 @@ TEST_F(NoteFile, FailuresToSaveAreReported) {
       {"empty name", "", std::errc::no_such_file_or_directory},
       {"folder as the name", path("folder"), std::errc::is_a_directory},
   };
-  for (const auto &c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(write_note(c.name, "x"), std::make_error_condition(c.reason)) << c.title;
   }
-  for (const auto &c : {cases[0], cases[1]}) {
+  for (const auto& c : {cases[0], cases[1]}) {
     EXPECT_EQ(create_note(c.name), std::make_error_condition(c.reason)) << c.title;
   }
   EXPECT_FALSE(fs::exists(path("no")));
