@@ -167,8 +167,9 @@ std::string read_note(const std::string& name) {
   if (f.fd < 0) {
     return {};
   }
-  // Most notes fit the first read, which then needs no allocation beyond the note itself.
-  std::array<char, block> buf; // NOLINT(cppcoreguidelines-pro-type-member-init): filled by read
+  // Most notes fit the first read, which then needs no allocation beyond the note itself. It is
+  // one page: each further page of buffer would cost a page fault, whatever the file holds.
+  std::array<char, 4096> buf; // NOLINT(cppcoreguidelines-pro-type-member-init): filled by read
   auto got = read_some(f.fd, buf.data(), buf.size());
   if (got <= 0) {
     return {};
