@@ -7,7 +7,7 @@
 #include <string.h>
 #include <unistd.h>
 
-static void put(const char *a, size_t an, const char *b, size_t bn, const char *c) {
+static void put(const char* a, size_t an, const char* b, size_t bn, const char* c) {
   char line[4096];
   size_t cn = strlen(c);
   if (an + bn + cn > sizeof line)
@@ -18,7 +18,7 @@ static void put(const char *a, size_t an, const char *b, size_t bn, const char *
   (void)!write(1, line, an + bn + cn);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
   static char buf[65536];
   ssize_t got = 0;
   size_t len = 0;
@@ -33,7 +33,7 @@ int main(int argc, char **argv) {
     close(fd);
   }
   if (got > 0) {
-    const char *lf = memchr(buf, '\n', (size_t)got);
+    const char* lf = memchr(buf, '\n', (size_t)got);
     len = lf ? (size_t)(lf - buf) : (size_t)got;
     if (lf && len > 0 && buf[len - 1] == '\r')
       --len;
