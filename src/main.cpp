@@ -19,7 +19,9 @@
 
 // Asks the C runtime to expand wildcards in the command line, as a POSIX shell would.
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-identifier-naming)
+extern "C" {
 int _dowildcard = -1;
+}
 #else
 #include <csignal>
 #include <unistd.h>
