@@ -88,9 +88,8 @@ const char* find_space(const char* p, const char* end) {
 // was, when input ends before a word starts; the whitespace after the word stays unread.
 bool read_token(input& in, std::string& value) {
   for (;;) {
-    while (in.pos < in.len && is_space(in.buf[in.pos])) {
-      ++in.pos;
-    }
+    const char* first = std::find_if_not(in.buf.data() + in.pos, in.buf.data() + in.len, is_space);
+    in.pos = static_cast<std::size_t>(first - in.buf.data());
     if (in.pos < in.len) {
       break;
     }

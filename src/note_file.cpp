@@ -48,7 +48,7 @@ std::int64_t seek_here(int fd) {
 
 // Touching fresh memory one small page at a time is what a note of hundreds of megabytes costs
 // most, far more than copying it; huge pages take that cost away where the system offers them.
-void advise_huge(char* p, std::size_t n) {
+void advise_huge(const char* p, std::size_t n) {
 #ifdef MADV_HUGEPAGE
   constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
   if (n < 2 * huge) {
