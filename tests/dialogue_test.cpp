@@ -548,38 +548,58 @@ TEST_F(Dialogue, LineEndInsideANoteIsWrittenInThePlatformForm) {
   return ::testing::AssertionSuccess();
 }
 
-TEST_F(Dialogue, InteractiveRunAtATerminal) {
+struct terminal_run {
+  const char* title;
+  std::vector<std::string> args;
+  std::vector<std::pair<std::string, std::string>> typing; // prompt, then what is typed
+  std::string screen;
+};
+
+TEST_F(Dialogue, TwoRunsAtATerminal) {
   if (opts().windows) {
     GTEST_SKIP() << "a Windows console is not a POSIX pseudo-terminal";
   }
-  spit(dir() / note, "milk");
-  const auto argv = command({});
-  int master = -1;
-  const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    exec_in(dir(), argv);
-  }
-  std::string screen;
-  const auto deadline = clock_type::now() + opts().timeout;
   // The terminal echoes what is typed and shows every line end as CR LF.
-  const std::pair<const char*, const char*> typing[] = {{"Note name: ", "note.txt\n"},
-                                                        {"edit(e)/quit(q): ", "e\n"},
-                                                        {"New note content: ", "bread\n"},
-                                                        {"quit(q): ", "q\n"}};
-  for (const auto& [prompt, typed] : typing) {
-    ASSERT_TRUE(screen_until(master, screen, prompt, deadline));
-    ASSERT_EQ(::write(master, typed, std::strlen(typed)), static_cast<ssize_t>(std::strlen(typed)));
+  const terminal_run runs[] = {
+      {"interactive",
+       {},
+       {{"Note name: ", "note.txt\n"},
+        {"edit(e)/quit(q): ", "e\n"},
+        {"New note content: ", "bread\n"},
+        {"quit(q): ", "q\n"}},
+       "Note name: note.txt\r\nNote content: milk\r\nedit(e)/quit(q): e\r\n"
+       "New note content: bread\r\nThe developer of this program is Tolvane.\r\n"
+       "quit(q): q\r\n"},
+      {"scripted",
+       {note, "bread"},
+       {{"quit(q): ", "q\n"}},
+       "Note content: milk\r\nedit/quit: e\r\nNew note content: bread\r\n"
+       "The developer of this program is Tolvane.\r\nquit(q): q\r\n"},
+  };
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.title);
+    spit(dir() / note, "milk");
+    const auto argv = command(run.args);
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      exec_in(dir(), argv);
+    }
+    std::string screen;
+    const auto deadline = clock_type::now() + opts().timeout;
+    for (const auto& [prompt, typed] : run.typing) {
+      ASSERT_TRUE(screen_until(master, screen, prompt, deadline));
+      ASSERT_EQ(::write(master, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    }
+    ASSERT_TRUE(screen_until(master, screen, "quit(q): q\r\n", deadline));
+    int raw = 0;
+    ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
+    ::close(master);
+    EXPECT_EQ(screen, run.screen);
+    EXPECT_EQ(describe(raw), "exit 0");
+    EXPECT_EQ(slurp(dir() / note), "bread");
   }
-  ASSERT_TRUE(screen_until(master, screen, "quit(q): q\r\n", deadline));
-  int raw = 0;
-  ASSERT_EQ(::waitpid(pid, &raw, 0), pid);
-  ::close(master);
-  EXPECT_EQ(screen, "Note name: note.txt\r\nNote content: milk\r\nedit(e)/quit(q): e\r\n"
-                    "New note content: bread\r\nThe developer of this program is Tolvane.\r\n"
-                    "quit(q): q\r\n");
-  EXPECT_EQ(describe(raw), "exit 0");
-  EXPECT_EQ(slurp(dir() / note), "bread");
 }
 
 } // namespace
