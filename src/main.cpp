@@ -18,8 +18,8 @@
 #include <io.h>
 
 // Asks the C runtime to expand wildcards in the command line, as a POSIX shell would.
-// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-identifier-naming)
 extern "C" {
+// NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-identifier-naming)
 int _dowildcard = -1;
 }
 #else

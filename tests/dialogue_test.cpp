@@ -152,15 +152,17 @@ bool pump(proc& p, clock_type::time_point until) {
   if (ready <= 0) {
     return true;
   }
-  for (auto& [fd, got] : {std::pair<int&, std::string&>{p.out, p.got_out}, {p.err, p.got_err}}) {
-    const auto& pfd = &fd == &p.out ? fds[0] : fds[1];
-    if (fd < 0 || pfd.revents == 0) {
+  int* const ends[2] = {&p.out, &p.err};
+  std::string* const gots[2] = {&p.got_out, &p.got_err};
+  for (int i = 0; i < 2; ++i) {
+    int& fd = *ends[i];
+    if (fd < 0 || fds[i].revents == 0) {
       continue;
     }
     char buf[65536];
     const auto n = ::read(fd, buf, sizeof buf);
     if (n > 0) {
-      got.append(buf, static_cast<std::size_t>(n));
+      gots[i]->append(buf, static_cast<std::size_t>(n));
     } else if (n == 0 || errno != EINTR) {
       ::close(fd);
       fd = -1;
