@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -15,8 +14,6 @@
 #include <string_view>
 
 #ifdef _WIN32
-#include <io.h>
-
 // Asks the C runtime to expand wildcards in the command line, as a POSIX shell would.
 extern "C" {
 // NOLINTNEXTLINE(cppcoreguidelines-avoid-non-const-global-variables,readability-identifier-naming)
@@ -24,7 +21,6 @@ int _dowildcard = -1;
 }
 #else
 #include <csignal>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -53,16 +49,14 @@ bool is_space(char c) {
 
 // Once input has ended it stays ended, even on a terminal where a later read would wait again.
 bool refill(input& in) {
-  while (!in.ended) {
-    const auto got = ::read(in_fd, in.buf.data(), static_cast<unsigned>(in.buf.size()));
-    if (got > 0) {
-      in.pos = 0;
-      in.len = static_cast<std::size_t>(got);
-      return true;
-    }
-    in.ended = got == 0 || errno != EINTR;
+  if (in.ended) {
+    return false;
   }
-  return false;
+  const auto got = read_some(in_fd, in.buf.data(), in.buf.size());
+  in.ended = got <= 0;
+  in.pos = 0;
+  in.len = in.ended ? 0 : static_cast<std::size_t>(got);
+  return !in.ended;
 }
 
 // The first separator in [p, end), or end. Eight bytes at a time where there is none: every

@@ -74,16 +74,6 @@ constexpr std::size_t max_io = std::size_t{1} << 30;
 // Large enough that a long line costs few system calls, small enough to stay in cache.
 constexpr std::size_t block = std::size_t{1} << 16;
 
-// Reads up to n bytes, retrying when a signal interrupts; 0 at the end, -1 on an error.
-std::int64_t read_some(int fd, char* p, std::size_t n) {
-  for (;;) {
-    const auto got = ::read(fd, p, static_cast<unsigned>(std::min(n, max_io)));
-    if (got >= 0 || errno != EINTR) {
-      return got;
-    }
-  }
-}
-
 std::error_code last_error() {
   return {errno, std::generic_category()};
 }
@@ -117,8 +107,8 @@ std::string without_cr(std::string line) {
   return line;
 }
 
-} // namespace
-
+// Makes room in `s` for `extra` more bytes, growing it geometrically. Large buffers are backed
+// by huge pages where the system has them, which makes filling them several times cheaper.
 void grow(std::string& s, std::size_t extra) {
   if (s.capacity() - s.size() >= extra) {
     return;
@@ -130,6 +120,17 @@ void grow(std::string& s, std::size_t extra) {
   advise_huge(bigger.data(), bigger.capacity());
   bigger.append(s);
   s.swap(bigger);
+}
+
+} // namespace
+
+std::int64_t read_some(int fd, char* p, std::size_t n) {
+  for (;;) {
+    const auto got = ::read(fd, p, static_cast<unsigned>(std::min(n, max_io)));
+    if (got >= 0 || errno != EINTR) {
+      return got;
+    }
+  }
 }
 
 void reserve_rest(int fd, std::string& s) {

@@ -21,9 +21,9 @@ std::error_code write_note(const std::string& name, std::string_view text);
 // that brings no new note does, so that it never destroys what it could not show.
 std::error_code create_note(const std::string& name);
 
-// Makes room in `s` for `extra` more bytes, growing it geometrically. Large buffers are backed
-// by huge pages where the system has them, which makes filling them several times cheaper.
-void grow(std::string& s, std::size_t extra);
+// Reads up to `n` bytes from `fd` into `p`, retrying when a signal interrupts. Returns how many
+// came: 0 at the end, -1 on an error.
+std::int64_t read_some(int fd, char* p, std::size_t n);
 
 // Reserves room in `s` for what is left to read of `fd`, when it is a regular file, so that
 // reading a long text into `s` neither copies it as it grows nor holds it twice.
